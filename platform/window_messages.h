@@ -1,0 +1,73 @@
+// Windows, messages and window timers of this program.
+//
+// Every window belongs to the thread that created it and has its messages
+// queued there. Any thread may post to a window and set or kill its timers;
+// the messages and timer ticks are dispatched on the owner thread only, when
+// that thread pumps its queue. Sending runs the window's handler at once and
+// is allowed only on the owner thread. Timers read Clock(), so a test clock
+// drives them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/types.h"
+
+namespace platform {
+
+using WindowProc = std::function<LResult(WindowHandle, MessageId, WParam, LParam)>;
+
+// The same name gives the same identifier, from kFirstRegisteredMessage up;
+// 0 for an empty name or a full table. Any thread.
+MessageId RegisterWindowMessage(std::string_view name);
+// The name registered for id; "" when id is not a registered message.
+std::string GetRegisteredMessageName(MessageId id);
+
+// Creates a window owned by the calling thread; proc handles its messages.
+WindowHandle CreateWindow(WindowProc proc);
+// Owner thread only: sends kWmDestroy to the window, then removes it with its
+// timers and queued messages. False for an unknown window or another thread.
+bool DestroyWindow(WindowHandle window);
+bool IsWindow(WindowHandle window);
+
+// Queues a message for the window's owner thread; false when the window does
+// not exist. A window of another program (from FindWindow) gets the message
+// as a datagram "<registered name> <wParam> <lParam>"; an undeliverable
+// datagram is dropped (false).
+bool PostMessage(WindowHandle window, MessageId message, WParam wParam, LParam lParam);
+// Runs the window's handler now and returns its result. Owner thread only;
+// 0 without calling anything otherwise.
+LResult SendMessage(WindowHandle window, MessageId message, WParam wParam, LParam lParam);
+
+// The foreground window: kNoWindow when none is set or it was destroyed.
+void SetForegroundWindow(WindowHandle window);
+WindowHandle GetForegroundWindow();
+
+// Sets or restarts window timer id: each periodMs of Clock() the owner thread
+// receives kWmTimer with wParam = id (one pending tick at most; missed
+// periods are not made up). Returns id, or 0 when the window does not exist
+// or id is 0. Any thread.
+TimerId SetTimer(WindowHandle window, TimerId id, std::uint32_t periodMs);
+bool KillTimer(WindowHandle window, TimerId id);
+
+// Queues kWmQuit on the calling thread's queue.
+void PostQuitMessage(int exitCode);
+
+// Pumping the calling thread's queue.
+//
+// Dispatches the messages posted so far and the timer ticks that are due,
+// then returns: true normally, false when a kWmQuit was taken (its exit code
+// goes to *exitCode when given). Does not wait.
+bool PumpMessages(int* exitCode = nullptr);
+// Waits until work is due or timeoutMs of real time passed; true when due.
+bool WaitForMessages(std::uint32_t timeoutMs);
+// Pumps and waits until kWmQuit; returns its exit code.
+int RunMessageLoop();
+// A descriptor that becomes readable when the calling thread's queue has work
+// due (a posted message, a due timer, a clock that moved). For event loops
+// that watch descriptors (the Qt bridge); PumpMessages clears it.
+int MessageQueueDescriptor();
+
+}  // namespace platform
