@@ -21,4 +21,4 @@ ensure_packages() {
 }
 
 # Packages that building and testing need.
-KESTROVAN_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+KESTROVAN_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev srecord)
