@@ -24,7 +24,15 @@ std::string WindowSocketPath(std::string_view className, std::string_view title)
 // path accepts a datagram (none there, a stale one, or a path too long).
 WindowHandle FindWindow(std::string_view className, std::string_view title);
 
-// Sends one datagram "<name> <wParam> <lParam>" to the socket at path.
+// The socket path behind a handle from FindWindow; "" for any other handle.
+std::string ExternalWindowPath(WindowHandle window);
+
+// True while a datagram socket at path accepts datagrams (something has it bound).
+bool WindowSocketAccepts(const std::string& path);
+
+// Sends one datagram "<name> <wParam> <lParam>" to the socket at path without
+// blocking; false when it cannot be delivered (no receiver, a full queue, a
+// name that is not one printable word, a path too long for a socket address).
 bool SendWindowDatagram(const std::string& path, std::string_view messageName, WParam wParam,
                         LParam lParam);
 
@@ -34,11 +42,14 @@ struct ExternalMessage {
     LParam lParam = 0;
 };
 
-// Parses "<name> <wParam> <lParam>"; nothing for any other text.
+// Parses "<name> <wParam> <lParam>" (decimal numbers, lParam may be negative;
+// blanks around the fields and a line end, as "echo" adds, are allowed);
+// nothing for any other text.
 std::optional<ExternalMessage> ParseWindowDatagram(std::string_view text);
 
 // The receiving side, for our stand-in programs: binds the socket (creating
-// the directories, replacing a stale socket), unlinks it on destruction.
+// the directories, replacing a stale socket but never a live one or another
+// kind of file), unlinks it on Close and destruction. Used by one thread.
 class CWindowSocket {
 public:
     CWindowSocket() = default;
@@ -58,6 +69,9 @@ public:
 private:
     int m_socket = -1;
     std::string m_path;
+    // The bound file's identity, so that Close removes only our own file.
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
 };
 
 }  // namespace platform

@@ -1,0 +1,163 @@
+#include "mcu_link/sum_frame_codec.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "mcu_link/link_diagnostics.h"
+
+namespace {
+
+constexpr std::uint32_t kLengthOffset = 4;
+constexpr const char* kOverflowMessage =
+    "the receive buf is overflow, reset the buf, Module lenth =";
+
+}  // namespace
+
+std::uint8_t CSumFrameCodec::Checksum(std::uint8_t command, std::uint8_t subCommand,
+                                      std::uint32_t payloadLength, const std::uint8_t* payload) {
+    std::uint32_t sum = command + subCommand + payloadLength;
+    for (std::uint32_t k = 0; k < payloadLength; ++k) {
+        sum += payload[k];
+    }
+    return static_cast<std::uint8_t>(sum & 0xFF);
+}
+
+bool CSumFrameCodec::PutRecvData(const std::uint8_t* bytes, std::uint32_t count, bool framed) {
+    if (bytes == nullptr) {
+        return false;
+    }
+    m_framed = framed;
+    // Compared this way round so that a huge count cannot wrap the sum.
+    if (count <= kRecvBufBytes - m_recvCount) {
+        std::memcpy(m_recvBuf.data() + m_recvCount, bytes, count);
+        m_recvCount += count;
+        return true;
+    }
+    WriteLinkDiagnostic((std::string(kOverflowMessage) + std::to_string(count)).c_str());
+    // Drop what is buffered and the offered bytes alike. Only the filled part
+    // needs clearing; everything behind it is zero already.
+    std::fill_n(m_recvBuf.begin(), m_recvCount, std::uint8_t{0});
+    m_recvCount = 0;
+    return false;
+}
+
+bool CSumFrameCodec::ParseRecvBuf() {
+    const std::uint32_t count = m_recvCount;
+    if (count == 0) {
+        return false;
+    }
+    const std::uint8_t* b = m_recvBuf.data();
+
+    // Each start mark is tried in turn and the first one whose frame is
+    // complete wins; so a truncated frame followed by a whole one gives way to
+    // it. The length is always read at the start mark: read anywhere else it
+    // would be payload, and a stray 0x40 '$' there would cut a frame that is
+    // still arriving.
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+    bool found = false;
+    for (std::uint32_t i = 0; i + 1 < count && !found; ++i) {
+        if (b[i] != kStartMark1 || b[i + 1] != kStartMark2) {
+            continue;
+        }
+        start = i;
+        if (start + kLengthOffset < count) {
+            // The last byte of the frame; always at least start + 7.
+            end = start + b[start + kLengthOffset] + kFrameOverheadBytes - 1;
+            found = end < count && b[end - 1] == kEndMark1 && b[end] == kEndMark2;
+        }
+    }
+    if (!found) {
+        return false;  // a partial frame waits for more bytes
+    }
+
+    const bool valid = UnpackFrame(b + start, end - start + 1);
+
+    // Consume everything up to the last end mark, noise in front of the frame
+    // too.
+    const std::uint32_t remaining = count - (end + 1);
+    std::memmove(m_recvBuf.data(), m_recvBuf.data() + end + 1, remaining);
+    std::fill(m_recvBuf.begin() + remaining, m_recvBuf.begin() + count, std::uint8_t{0});
+    m_recvCount = remaining;
+    return valid;
+}
+
+void CSumFrameCodec::PackFrame(std::uint8_t command, std::uint8_t subCommand,
+                               std::uint32_t payloadLength, const std::uint8_t* payload) {
+    if (payloadLength > kMaxPayloadBytes || (payload == nullptr && payloadLength != 0)) {
+        return;  // the frame buffer keeps the previous frame
+    }
+    const std::uint8_t checksum = Checksum(command, subCommand, payloadLength, payload);
+
+    m_frameBuf.fill(0);
+    m_frameBuf[0] = kStartMark1;
+    m_frameBuf[1] = kStartMark2;
+    m_frameBuf[2] = command;
+    m_frameBuf[3] = subCommand;
+    m_frameBuf[kLengthOffset] = static_cast<std::uint8_t>(payloadLength);
+    if (payloadLength != 0) {
+        std::memcpy(m_frameBuf.data() + kHeaderBytes, payload, payloadLength);
+    }
+    m_frameBuf[kHeaderBytes + payloadLength] = checksum;
+    m_frameBuf[kHeaderBytes + payloadLength + 1] = kEndMark1;
+    m_frameBuf[kHeaderBytes + payloadLength + 2] = kEndMark2;
+    m_frameLen = payloadLength + kFrameOverheadBytes;
+}
+
+bool CSumFrameCodec::UnpackFrame(const std::uint8_t* bytes, std::uint32_t length) {
+    if (bytes == nullptr) {
+        return false;
+    }
+    m_frame.payload.reset();  // never hold more than one payload
+
+    std::uint32_t first = 0;
+    while (first < length && bytes[first] != kStartMark1) {
+        ++first;
+    }
+    // Nothing is read beyond the bytes handed over; no frame is shorter.
+    const std::uint32_t available = length - std::min(first, length);
+    if (available < kFrameOverheadBytes) {
+        return false;
+    }
+    const std::uint8_t* q = bytes + first;
+    m_frame.startMark1 = q[0];
+    m_frame.startMark2 = q[1];
+    if (m_frame.startMark1 != kStartMark1 || m_frame.startMark2 != kStartMark2) {
+        return false;
+    }
+    m_frame.command = q[2];
+    m_frame.subCommand = q[3];
+    m_frame.length = q[kLengthOffset];
+    const std::uint32_t payloadLength = m_frame.length;
+    if (payloadLength + kFrameOverheadBytes > available) {
+        return false;  // the frame as described runs past the bytes handed over
+    }
+
+    // Zero-length payloads get a block too, so a good frame always carries a
+    // non-null payload reference.
+    m_frame.payload.reset(new (std::nothrow) std::uint8_t[payloadLength]());
+    if (!m_frame.payload) {
+        return false;
+    }
+    if (payloadLength != 0) {
+        std::memcpy(m_frame.payload.get(), q + kHeaderBytes, payloadLength);
+    }
+    m_frame.checksum = q[kHeaderBytes + payloadLength];
+    m_frame.endMark1 = q[kHeaderBytes + payloadLength + 1];
+    m_frame.endMark2 = q[kHeaderBytes + payloadLength + 2];
+    if (m_frame.endMark1 != kEndMark1 || m_frame.endMark2 != kEndMark2) {
+        return false;
+    }
+    return Checksum(m_frame.command, m_frame.subCommand, payloadLength, m_frame.payload.get()) ==
+           m_frame.checksum;
+}
+
+const std::uint8_t* CSumFrameCodec::GetRecvFrame(McuFrameInfo& info) const {
+    info.command = m_frame.command;
+    info.subCommand = m_frame.subCommand;
+    info.payloadLength = m_frame.payload ? m_frame.length : 0;
+    info.payload = m_frame.payload.get();
+    return info.payload;
+}

@@ -1,0 +1,72 @@
+// Frame format A: '!' '#', command, sub-command, 16-bit length (low byte first,
+// counting header, payload and checksum: payload length + 7), payload, XOR
+// checksum over everything before it, 0x0D.
+//
+// Threads: as CMcuFrameCodec. PutRecvData, ParseRecvBuf, UnpackFrame,
+// GetRecvFrame, FreeRecvData and GetRecvCount on the receiver thread;
+// PackFrame, GetFrameBuf and GetFrameLen on the sender thread (or on the
+// starting thread before the sender runs).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "mcu_link/mcu_frame_codec.h"
+
+class CXorFrameCodec : public CMcuFrameCodec {
+public:
+    static constexpr std::uint8_t kStartMark1 = 0x21;  // '!'
+    static constexpr std::uint8_t kStartMark2 = 0x23;  // '#'
+    static constexpr std::uint8_t kEndMark = 0x0D;     // carriage return
+    static constexpr std::uint32_t kHeaderBytes = 6;   // marks, command, sub-command, length
+    // Header, checksum and end mark around the payload.
+    static constexpr std::uint32_t kFrameOverheadBytes = 8;
+    static constexpr std::uint32_t kFrameBufBytes = 512;
+    static constexpr std::uint32_t kMaxPayloadBytes = kFrameBufBytes - kFrameOverheadBytes;  // 504
+    static constexpr std::uint32_t kRecvBufBytes = 5120;
+
+    CXorFrameCodec() = default;
+    ~CXorFrameCodec() override = default;
+
+    bool PutRecvData(const std::uint8_t* bytes, std::uint32_t count, bool framed) override;
+    // Whatever the framing flag, the buffer is scanned for frames: every
+    // caller passes true, and no unframed stream exists on this link.
+    bool ParseRecvBuf() override;
+    // More than kMaxPayloadBytes, or a null payload with a non-zero length,
+    // builds nothing: the previous frame stays in the buffer.
+    void PackFrame(std::uint8_t command, std::uint8_t subCommand, std::uint32_t payloadLength,
+                   const std::uint8_t* payload) override;
+    const std::uint8_t* GetFrameBuf() const override { return m_frameBuf.data(); }
+    std::uint32_t GetFrameLen() const override { return m_frameLen; }
+    bool UnpackFrame(const std::uint8_t* bytes, std::uint32_t length) override;
+    // With no payload held the reported payload length is 0.
+    const std::uint8_t* GetRecvFrame(McuFrameInfo& info) const override;
+    void FreeRecvData() override { m_frame.payload.reset(); }
+
+    // Bytes waiting in the receive buffer.
+    std::uint32_t GetRecvCount() const { return m_recvCount; }
+
+private:
+    // The last unpacked frame (or the header of the frame being built).
+    struct FrameRecord {
+        std::uint8_t startMark1 = 0;
+        std::uint8_t startMark2 = 0;
+        std::uint8_t command = 0;
+        std::uint8_t subCommand = 0;
+        std::uint16_t length = 0;  // the raw length field
+        std::unique_ptr<std::uint8_t[]> payload;
+        std::uint8_t checksum = 0;
+        std::uint8_t endMark = 0;
+    };
+
+    static std::uint32_t PayloadLengthOf(std::uint16_t lengthField);
+    static std::uint8_t Checksum(const FrameRecord& record, const std::uint8_t* payload);
+
+    std::array<std::uint8_t, kFrameBufBytes> m_frameBuf{};
+    std::uint32_t m_frameLen = 0;
+    std::array<std::uint8_t, kRecvBufBytes> m_recvBuf{};  // zero behind the filled part
+    std::uint32_t m_recvCount = 0;
+    FrameRecord m_frame;
+    bool m_framed = false;
+};
