@@ -4,10 +4,14 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <new>
+#include <string>
+#include <thread>
 
 #include "platform/last_error.h"
 
@@ -96,6 +100,39 @@ bool TerminateProcess(ProcessId process) {
     if (::kill(process, SIGKILL) != 0) {
         SetLastError(static_cast<std::uint32_t>(errno));
         return false;
+    }
+    return true;
+}
+
+namespace {
+
+// True while the process runs: it exists and is not a zombie (a zombie has
+// closed its files already).
+bool ProcessRuns(ProcessId process) {
+    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return false;
+    }
+    // "<pid> (<comm>) <state> ...": the command may hold blanks and ')'.
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos || close + 2 >= line.size()) {
+        return false;
+    }
+    const char state = line[close + 2];
+    return state != 'Z' && state != 'X';
+}
+
+}  // namespace
+
+bool WaitForProcessEnd(ProcessId process, std::uint32_t timeoutMs) {
+    constexpr auto kPollInterval = std::chrono::milliseconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (process > 0 && ProcessRuns(process)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kPollInterval);
     }
     return true;
 }

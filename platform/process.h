@@ -1,6 +1,7 @@
 // Processes: find one by the path of its executable, terminate it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,5 +16,10 @@ std::optional<ProcessId> FindProcessByExecutable(const std::string& executablePa
 
 // Sends SIGKILL. Linux lets no exit code be chosen for a killed process.
 bool TerminateProcess(ProcessId process);
+
+// Waits (real time, at most timeoutMs) until the process has let go of its
+// files: it is gone, or only a zombie waiting to be reaped is left. True when
+// it got there in time.
+bool WaitForProcessEnd(ProcessId process, std::uint32_t timeoutMs);
 
 }  // namespace platform

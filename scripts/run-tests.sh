@@ -35,7 +35,7 @@ if [ "$quick" -eq 0 ]; then
 
     section "ThreadSanitizer (threaded suites)"
     cmake --preset tsan
-    cmake --build --preset tsan -j "$jobs" --target platform_tests
+    cmake --build --preset tsan -j "$jobs" --target platform_tests engine_tests
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
         ctest --preset tsan -j "$jobs" -L 'platform|engine'
 fi

@@ -167,3 +167,19 @@ TEST(ProcessTerminate, RefusesIdsThatNameGroups) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProcessLookup, WaitForEndSeesAKilledChildTurnZombie) {
+    const pid_t child = Start(kSleepProgram);
+    ASSERT_GT(child, 0);
+    // Still running: the wait runs out.
+    EXPECT_FALSE(platform::WaitForProcessEnd(child, 20));
+    ASSERT_TRUE(platform::TerminateProcess(child));
+    // Not reaped yet: a zombie has closed its files, which is what counts.
+    EXPECT_TRUE(platform::WaitForProcessEnd(child, 2000));
+    Reap(child);
+    EXPECT_TRUE(platform::WaitForProcessEnd(child, 0));  // gone altogether
+}
+
+}  // namespace
