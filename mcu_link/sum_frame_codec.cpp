@@ -74,6 +74,9 @@ bool CSumFrameCodec::ParseRecvBuf() {
     }
 
     const bool valid = UnpackFrame(b + start, end - start + 1);
+    if (IsFrameTraceOn()) {
+        TraceFrame(FrameDirection::kReceived, b + start, end - start + 1, m_rejectReason);
+    }
 
     // Consume everything up to the last end mark, noise in front of the frame
     // too.
@@ -107,6 +110,7 @@ void CSumFrameCodec::PackFrame(std::uint8_t command, std::uint8_t subCommand,
 }
 
 bool CSumFrameCodec::UnpackFrame(const std::uint8_t* bytes, std::uint32_t length) {
+    m_rejectReason = "no bytes";
     if (bytes == nullptr) {
         return false;
     }
@@ -119,12 +123,14 @@ bool CSumFrameCodec::UnpackFrame(const std::uint8_t* bytes, std::uint32_t length
     // Nothing is read beyond the bytes handed over; no frame is shorter.
     const std::uint32_t available = length - std::min(first, length);
     if (available < kFrameOverheadBytes) {
+        m_rejectReason = "shorter than a frame";
         return false;
     }
     const std::uint8_t* q = bytes + first;
     m_frame.startMark1 = q[0];
     m_frame.startMark2 = q[1];
     if (m_frame.startMark1 != kStartMark1 || m_frame.startMark2 != kStartMark2) {
+        m_rejectReason = "bad start marks";
         return false;
     }
     m_frame.command = q[2];
@@ -132,13 +138,16 @@ bool CSumFrameCodec::UnpackFrame(const std::uint8_t* bytes, std::uint32_t length
     m_frame.length = q[kLengthOffset];
     const std::uint32_t payloadLength = m_frame.length;
     if (payloadLength + kFrameOverheadBytes > available) {
-        return false;  // the frame as described runs past the bytes handed over
+        // The frame as described runs past the bytes handed over.
+        m_rejectReason = "length runs past the frame";
+        return false;
     }
 
     // Zero-length payloads get a block too, so a good frame always carries a
     // non-null payload reference.
     m_frame.payload.reset(new (std::nothrow) std::uint8_t[payloadLength]());
     if (!m_frame.payload) {
+        m_rejectReason = "no memory for the payload";
         return false;
     }
     if (payloadLength != 0) {
@@ -148,10 +157,13 @@ bool CSumFrameCodec::UnpackFrame(const std::uint8_t* bytes, std::uint32_t length
     m_frame.endMark1 = q[kHeaderBytes + payloadLength + 1];
     m_frame.endMark2 = q[kHeaderBytes + payloadLength + 2];
     if (m_frame.endMark1 != kEndMark1 || m_frame.endMark2 != kEndMark2) {
+        m_rejectReason = "bad end mark";
         return false;
     }
-    return Checksum(m_frame.command, m_frame.subCommand, payloadLength, m_frame.payload.get()) ==
-           m_frame.checksum;
+    const bool sumMatches = Checksum(m_frame.command, m_frame.subCommand, payloadLength,
+                                     m_frame.payload.get()) == m_frame.checksum;
+    m_rejectReason = sumMatches ? "accepted" : "bad checksum";
+    return sumMatches;
 }
 
 const std::uint8_t* CSumFrameCodec::GetRecvFrame(McuFrameInfo& info) const {

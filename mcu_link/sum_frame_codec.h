@@ -72,5 +72,7 @@ private:
     FrameRecord m_frame;
     std::array<std::uint8_t, kRecvBufBytes> m_recvBuf{};  // zero behind the filled part
     std::uint32_t m_recvCount = 0;
+    // Why the last UnpackFrame refused its frame ("accepted" when it did not).
+    const char* m_rejectReason = "accepted";
     bool m_framed = true;
 };

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "mcu_link/link_diagnostics.h"
+
 namespace {
 
 // The length field counts the header and the checksum besides the payload.
@@ -82,6 +84,9 @@ bool CXorFrameCodec::ParseRecvBuf() {
     }
 
     const bool valid = UnpackFrame(b + start, end - start + 1);
+    if (IsFrameTraceOn()) {
+        TraceFrame(FrameDirection::kReceived, b + start, end - start + 1, m_rejectReason);
+    }
 
     // Consume everything up to the end mark, noise in front of the frame too.
     const std::uint32_t remaining = count - (end + 1);
@@ -120,6 +125,7 @@ void CXorFrameCodec::PackFrame(std::uint8_t command, std::uint8_t subCommand,
 }
 
 bool CXorFrameCodec::UnpackFrame(const std::uint8_t* bytes, std::uint32_t length) {
+    m_rejectReason = "no bytes";
     if (bytes == nullptr) {
         return false;
     }
@@ -127,11 +133,13 @@ bool CXorFrameCodec::UnpackFrame(const std::uint8_t* bytes, std::uint32_t length
 
     // Nothing is read beyond the bytes handed over; no frame is shorter.
     if (length < kFrameOverheadBytes) {
+        m_rejectReason = "shorter than a frame";
         return false;
     }
     m_frame.startMark1 = bytes[0];
     m_frame.startMark2 = bytes[1];
     if (m_frame.startMark1 != kStartMark1 || m_frame.startMark2 != kStartMark2) {
+        m_rejectReason = "bad start marks";
         return false;
     }
     m_frame.command = bytes[2];
@@ -139,13 +147,16 @@ bool CXorFrameCodec::UnpackFrame(const std::uint8_t* bytes, std::uint32_t length
     m_frame.length = ReadLengthField(bytes);
     const std::uint32_t payloadLength = PayloadLengthOf(m_frame.length);
     if (payloadLength + kFrameOverheadBytes > length) {
-        return false;  // the frame as described runs past the bytes handed over
+        // The frame as described runs past the bytes handed over.
+        m_rejectReason = "length runs past the frame";
+        return false;
     }
 
     // Zero-length payloads get a block too, so a good frame always carries a
     // non-null payload reference.
     m_frame.payload.reset(new (std::nothrow) std::uint8_t[payloadLength]());
     if (!m_frame.payload) {
+        m_rejectReason = "no memory for the payload";
         return false;
     }
     if (payloadLength != 0) {
@@ -154,9 +165,12 @@ bool CXorFrameCodec::UnpackFrame(const std::uint8_t* bytes, std::uint32_t length
     m_frame.checksum = bytes[kHeaderBytes + payloadLength];
     m_frame.endMark = bytes[kHeaderBytes + payloadLength + 1];
     if (m_frame.endMark != kEndMark) {
+        m_rejectReason = "bad end mark";
         return false;
     }
-    return Checksum(m_frame, m_frame.payload.get()) == m_frame.checksum;
+    const bool sumMatches = Checksum(m_frame, m_frame.payload.get()) == m_frame.checksum;
+    m_rejectReason = sumMatches ? "accepted" : "bad checksum";
+    return sumMatches;
 }
 
 const std::uint8_t* CXorFrameCodec::GetRecvFrame(McuFrameInfo& info) const {

@@ -68,5 +68,7 @@ private:
     std::array<std::uint8_t, kRecvBufBytes> m_recvBuf{};  // zero behind the filled part
     std::uint32_t m_recvCount = 0;
     FrameRecord m_frame;
+    // Why the last UnpackFrame refused its frame ("accepted" when it did not).
+    const char* m_rejectReason = "accepted";
     bool m_framed = false;
 };
