@@ -28,7 +28,15 @@ void WriteTraceLine(FrameDirection direction, const std::uint8_t* bytes, std::ui
                           verdict != nullptr ? verdict : "", verdict != nullptr ? ")" : "");
 }
 
+void WriteLinkLine(const char* line) {
+    platform::DebugPrintf("%s\n", line);
+}
+
 }  // namespace
+
+void InstallLinkDiagnostics() {
+    SetLinkDiagnosticSink(&WriteLinkLine);
+}
 
 void InstallFrameTraceFromEnvironment() {
     const char* value = std::getenv(kFrameTraceVariable);

@@ -13,5 +13,9 @@ inline constexpr const char* kFrameTraceVariable = "KESTROVAN_TRACE";
 // otherwise). Any thread; cheap to call again.
 void InstallFrameTraceFromEnvironment();
 
+// Points the link layer's diagnostic lines (a receive buffer overflow) at the
+// debug output.
+void InstallLinkDiagnostics();
+
 // Reports a frame written to the port (written false: the write failed).
 void TraceSentFrame(const std::uint8_t* bytes, std::uint32_t count, bool written);

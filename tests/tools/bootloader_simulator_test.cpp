@@ -445,9 +445,9 @@ TEST_F(SimulatorTest, SplitWritesTheAnswerInPiecesALittleApart) {
     const auto actions = Feed(kHelloA);
     ASSERT_GE(actions.size(), 2u);
     ASSERT_LE(actions.size(), 3u);
-    EXPECT_EQ(actions[0].delayMs, 40u);
+    EXPECT_EQ(actions[0].delayUs, 40'000u);
     for (std::size_t k = 1; k < actions.size(); ++k) {
-        EXPECT_EQ(actions[k].delayMs, CBootloaderSimulator::kSplitPauseMs);
+        EXPECT_EQ(actions[k].delayUs, CBootloaderSimulator::kSplitPauseMs * 1000);
         EXPECT_FALSE(actions[k].bytes.empty());
     }
     EXPECT_EQ(Joined(actions), kVersionAnswer);
@@ -459,14 +459,16 @@ TEST_F(SimulatorTest, AnswerDelayAndPacingSetTheWaitBeforeAnswering) {
     options.flashWriteMs = 20;
     options.answerDelayMs = 5;
     Make(options);
-    // 13-byte start frame and 10-byte answer at 9600 baud: 14 + 11 ms (rounded up).
+    // 13-byte start frame and 10-byte answer at 9600 baud, 10 bits a byte:
+    // 13542 + 10417 us (rounded up to the microsecond).
     auto actions = Feed(kStartA);
     ASSERT_EQ(actions.size(), 1u);
-    EXPECT_EQ(actions[0].delayMs, 5u + 14u + 11u);
-    // 141-byte data frame and 14-byte answer: 147 + 15 ms, plus the flash write.
+    EXPECT_EQ(actions[0].delayUs, 5'000u + 13'542u + 10'417u);
+    // 141-byte data frame and 14-byte answer: 146875 + 14584 us, plus the
+    // flash write.
     actions = Feed(DataBlockA(0xA000, Pattern(128, 6)));
     ASSERT_EQ(actions.size(), 1u);
-    EXPECT_EQ(actions[0].delayMs, 5u + 147u + 15u + 20u);
+    EXPECT_EQ(actions[0].delayUs, 5'000u + 146'875u + 14'584u + 20'000u);
 }
 
 TEST_F(SimulatorTest, LinesSentAgainAfterLostAnswersAreTakenOnce) {

@@ -56,7 +56,8 @@ constexpr std::uint32_t kPayloadOffsetA = 6;
 constexpr std::uint32_t kPayloadOffsetB = 5;
 
 constexpr std::uint32_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
-constexpr std::uint32_t kMsPerSecond = 1000;
+constexpr std::uint32_t kUsPerSecond = 1000000;
+constexpr std::uint32_t kUsPerMs = 1000;
 constexpr std::uint8_t kErasedByte = 0xFF;
 
 std::string Hex(const std::uint8_t* bytes, std::size_t count) {
@@ -83,11 +84,13 @@ std::string Format(const char* format, auto... values) {
     return text;
 }
 
-std::uint32_t WireTimeMs(std::size_t bytes, std::uint32_t baud) {
+// Microseconds, so that the many short waits of a paced transfer do not add
+// up a rounding error of their own.
+std::uint32_t WireTimeUs(std::size_t bytes, std::uint32_t baud) {
     if (baud == 0) {
         return 0;
     }
-    const std::uint64_t bits = static_cast<std::uint64_t>(bytes) * kBitsPerByte * kMsPerSecond;
+    const std::uint64_t bits = static_cast<std::uint64_t>(bytes) * kBitsPerByte * kUsPerSecond;
     return static_cast<std::uint32_t>((bits + baud - 1) / baud);  // rounded up
 }
 
@@ -507,11 +510,11 @@ void CBootloaderSimulator::Answer(const Bytes& payload, std::uint32_t receivedFr
         m_lastAnswerLost = true;
     }
 
-    std::uint32_t delayMs = m_options.answerDelayMs +
-                            WireTimeMs(receivedFrameBytes, m_options.baud) +
-                            WireTimeMs(frame.size(), m_options.baud);
+    std::uint32_t delayUs = m_options.answerDelayMs * kUsPerMs +
+                            WireTimeUs(receivedFrameBytes, m_options.baud) +
+                            WireTimeUs(frame.size(), m_options.baud);
     if (dataBlock) {
-        delayMs += m_options.flashWriteMs;
+        delayUs += m_options.flashWriteMs * kUsPerMs;
     }
 
     if (m_options.noise) {
@@ -522,7 +525,7 @@ void CBootloaderSimulator::Answer(const Bytes& payload, std::uint32_t receivedFr
         const std::uint8_t mark2 =
             familyA ? CXorFrameCodec::kStartMark2 : CSumFrameCodec::kStartMark2;
         SimulatorAction noise;
-        noise.delayMs = delayMs;
+        noise.delayUs = delayUs;
         noise.note = "noise";
         const std::uint32_t count = 1 + m_random() % kMaxNoiseBytes;
         while (noise.bytes.size() < count) {
@@ -532,12 +535,12 @@ void CBootloaderSimulator::Answer(const Bytes& payload, std::uint32_t receivedFr
             }
         }
         actions.push_back(std::move(noise));
-        delayMs = 0;
+        delayUs = 0;
     }
 
     if (!m_options.split || frame.size() < 2) {
         actions.push_back(
-            SimulatorAction{SimulatorAction::Kind::kWrite, delayMs, std::move(frame), note});
+            SimulatorAction{SimulatorAction::Kind::kWrite, delayUs, std::move(frame), note});
         return;
     }
     // 2 or 3 pieces, cut at distinct random places.
@@ -554,7 +557,7 @@ void CBootloaderSimulator::Answer(const Bytes& payload, std::uint32_t receivedFr
     std::size_t from = 0;
     for (std::size_t k = 0; k < cuts.size(); ++k) {
         SimulatorAction piece;
-        piece.delayMs = k == 0 ? delayMs : kSplitPauseMs;
+        piece.delayUs = k == 0 ? delayUs : kSplitPauseMs * kUsPerMs;
         piece.bytes.assign(frame.begin() + static_cast<std::ptrdiff_t>(from),
                            frame.begin() + static_cast<std::ptrdiff_t>(cuts[k]));
         piece.note = note + Format(", piece %zu of %zu", k + 1, cuts.size());

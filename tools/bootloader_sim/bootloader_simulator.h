@@ -21,14 +21,15 @@
 #include "mcu_link/xor_frame_codec.h"
 #include "tools/bootloader_sim/simulator_options.h"
 
-// One thing to do on the line, after waiting delayMs from the previous one.
+// One thing to do on the line, after waiting delayUs (microseconds) from the
+// previous one.
 struct SimulatorAction {
     enum class Kind : std::uint8_t {
         kWrite,   // write bytes
         kHangUp,  // close the line
     };
     Kind kind = Kind::kWrite;
-    std::uint32_t delayMs = 0;
+    std::uint32_t delayUs = 0;
     std::vector<std::uint8_t> bytes;
     std::string note;  // what the bytes are, for the log ("answer", "noise", ...)
 };

@@ -66,16 +66,20 @@ bool CSimulatorSession::OpenLine() {
     return true;
 }
 
-bool CSimulatorSession::WaitUnlessStopped(std::uint32_t ms) {
-    const Clock::time_point start = Clock::now();
+bool CSimulatorSession::WaitUnlessStopped(std::uint32_t us) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(us);
     while (!m_stopRequested) {
-        const std::uint64_t waited = MsSince(start);
-        if (waited >= ms) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
             return true;
         }
-        // With no stop descriptor this is a plain sleep.
+        // With no stop descriptor this is a plain sleep; ppoll keeps the
+        // sub-millisecond part of a paced wait.
+        const timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
+                               static_cast<long>(left.count() % 1'000'000'000)};
         pollfd stop{m_stopDescriptor, POLLIN, 0};
-        if (poll(&stop, 1, static_cast<int>(ms - waited)) > 0 && (stop.revents & POLLIN) != 0) {
+        if (ppoll(&stop, 1, &timeout, nullptr) > 0 && (stop.revents & POLLIN) != 0) {
             m_stopRequested = true;
         }
     }
@@ -83,7 +87,7 @@ bool CSimulatorSession::WaitUnlessStopped(std::uint32_t ms) {
 }
 
 void CSimulatorSession::CarryOut(const SimulatorAction& action) {
-    if (action.delayMs != 0 && !WaitUnlessStopped(action.delayMs)) {
+    if (action.delayUs != 0 && !WaitUnlessStopped(action.delayUs)) {
         return;
     }
     if (action.kind == SimulatorAction::Kind::kHangUp) {

@@ -46,7 +46,7 @@ private:
 
     bool OpenLine();
     // Waits up to ms; false when a stop was requested meanwhile.
-    bool WaitUnlessStopped(std::uint32_t ms);
+    bool WaitUnlessStopped(std::uint32_t us);
     void CarryOut(const SimulatorAction& action);
     void WriteOutputs();
     int Finish(EndReason reason);
