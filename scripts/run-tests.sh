@@ -38,6 +38,9 @@ if [ "$quick" -eq 0 ]; then
     cmake --build --preset tsan -j "$jobs" --target platform_tests engine_tests
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
         ctest --preset tsan -j "$jobs" -L 'platform|engine'
+
+    section "fuzz targets (15 s each)"
+    bash fuzz/run-fuzzers.sh 15
 fi
 
 section "all tests passed"
