@@ -11,6 +11,14 @@ install(PROGRAMS $<TARGET_FILE:bootloader_sim> DESTINATION ${CMAKE_INSTALL_BINDI
 install(PROGRAMS $<TARGET_FILE:port_owner> DESTINATION ${CMAKE_INSTALL_BINDIR}
         RENAME kestrovan-port-owner)
 
+if(TARGET kestrovan)
+  install(TARGETS kestrovan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/app/res/kestrovan.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/app/res/icon_128.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps RENAME kestrovan.png)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrovan)
 set(CPACK_PACKAGE_VENDOR "Kestrovan")

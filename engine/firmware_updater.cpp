@@ -242,6 +242,7 @@ int CFirmwareUpdater::BeginTransfer() {
         return 0;
     }
     m_refusals.store(0);
+    m_finished.store(false);
     m_loader->Rewind();
     m_wakeUp->Set();
     PostEvent(static_cast<std::uint32_t>(EngineEvent::kTransferRunning), 0);
@@ -272,14 +273,19 @@ int CFirmwareUpdater::OnTimer(std::uint32_t timerId) {
     if (!m_answerTimer || !m_loader || !m_wakeUp) {
         return 0;
     }
+    if (m_finished.load()) {
+        // A timer a late answer left behind: the transfer is over.
+        m_answerTimer->Stop();
+        return 0;
+    }
     if (m_answerTimer->OnTick(timerId) == CAnswerTimer::kLimitReached) {
         const bool success = m_family == Family::kB && m_currentPercent.load() == 100;
         platform::DebugPrintf("CFirmwareUpdater::OnTimer: no answer after %d sendings (%d %%)\n",
                               kAnswerTicks, m_currentPercent.load());
-        PostEvent(static_cast<std::uint32_t>(success ? EngineEvent::kUpdateSucceeded
-                                                     : EngineEvent::kUpdateFailed),
-                  0);
-        m_loader->SetState(eTranState_Stop);
+        if (Finish(static_cast<std::uint32_t>(success ? EngineEvent::kUpdateSucceeded
+                                                      : EngineEvent::kUpdateFailed))) {
+            m_loader->SetState(eTranState_Stop);
+        }
         return 0;
     }
     m_loader->SetState(eTranState_Repeat);
@@ -332,8 +338,10 @@ void CFirmwareUpdater::SendStep() {
     switch (state) {
         case eTranState_Start:
             m_sendBlock->MakeStart();
+            m_startInFlight.store(true);
             break;
         case eTranState_Data:
+            m_startInFlight.store(false);
             if (!ComposeDataBlock()) {
                 m_loader->SetState(eTranState_End);
                 state = eTranState_End;
@@ -345,6 +353,7 @@ void CFirmwareUpdater::SendStep() {
                                   static_cast<int>(platform::GetTickCount()));
             break;
         case eTranState_End:
+            m_startInFlight.store(false);
             m_sendBlock->MakeEnd();
             break;
         case eTranState_Stop:
@@ -493,13 +502,22 @@ void CFirmwareUpdater::SetStateAndWake(std::uint8_t state) {
     m_wakeUp->Set();
 }
 
+bool CFirmwareUpdater::Finish(std::uint32_t code) {
+    if (m_finished.exchange(true)) {
+        return false;
+    }
+    PostEvent(code, 0);
+    return true;
+}
+
 void CFirmwareUpdater::RefuseAndRepeat(std::uint8_t repeatState) {
     const std::uint32_t refusals = m_refusals.fetch_add(1) + 1;
     if (refusals > kRefusalLimit) {
         platform::DebugPrintf("CFirmwareUpdater: block refused %u times, giving up\n", refusals);
         m_answerTimer->Stop();
-        PostEvent(static_cast<std::uint32_t>(EngineEvent::kUpdateFailed), 0);
-        m_loader->SetState(eTranState_Stop);
+        if (Finish(static_cast<std::uint32_t>(EngineEvent::kUpdateFailed))) {
+            m_loader->SetState(eTranState_Stop);
+        }
         return;
     }
     m_restartTimerOnRepeat.store(true);
@@ -509,10 +527,22 @@ void CFirmwareUpdater::RefuseAndRepeat(std::uint8_t repeatState) {
 void CFirmwareUpdater::HandleAnswerA(const McuFrameInfo& info) {
     const std::uint8_t* payload = info.payload;
     const std::uint32_t length = info.payloadLength;
+    const bool movesTransfer =
+        payload[0] == kAnswerStart || payload[0] == kAnswerData || payload[0] == kAnswerSuccess;
+    if (movesTransfer && m_finished.load()) {
+        platform::DebugPrintf("CFirmwareUpdater: '%c' answer after the end ignored\n", payload[0]);
+        return;
+    }
     switch (payload[0]) {
         case kAnswerStart:
             if (length < kStartAnswerBytes) {
                 platform::DebugPrintf("CFirmwareUpdater: 'a' answer without its flag\n");
+                return;
+            }
+            if (payload[1] != 0 ? !m_startInFlight.exchange(false) : !m_startInFlight.load()) {
+                // The answer to a repeat of the start block, after the first
+                // answer already let the data blocks go.
+                platform::DebugPrintf("CFirmwareUpdater: late 'a' answer ignored\n");
                 return;
             }
             if (payload[1] != 0) {
@@ -543,8 +573,9 @@ void CFirmwareUpdater::HandleAnswerA(const McuFrameInfo& info) {
             return;
         }
         case kAnswerSuccess:
-            PostEvent(static_cast<std::uint32_t>(EngineEvent::kUpdateSucceeded), 0);
-            SetStateAndWake(eTranState_Stop);
+            if (Finish(static_cast<std::uint32_t>(EngineEvent::kUpdateSucceeded))) {
+                SetStateAndWake(eTranState_Stop);
+            }
             return;
         case kAnswerVersion: {
             const auto* text = reinterpret_cast<const char*>(payload + 1);
@@ -578,14 +609,19 @@ void CFirmwareUpdater::HandleAnswerB(const McuFrameInfo& info) {
     if (payload[0] != kAnswerB) {
         return;
     }
+    if (m_finished.load()) {
+        platform::DebugPrintf("CFirmwareUpdater: 0x84 answer after the end ignored\n");
+        return;
+    }
     if (info.payloadLength < kAnswerBBytes) {
         platform::DebugPrintf("CFirmwareUpdater: 0x84 answer without its verdict\n");
         return;
     }
     switch (payload[1]) {
         case kVerdictDone:
-            PostEvent(static_cast<std::uint32_t>(EngineEvent::kUpdateSucceeded), 0);
-            SetStateAndWake(eTranState_Stop);
+            if (Finish(static_cast<std::uint32_t>(EngineEvent::kUpdateSucceeded))) {
+                SetStateAndWake(eTranState_Stop);
+            }
             return;
         case kVerdictRepeat:
             RefuseAndRepeat(eTranState_Repeat);

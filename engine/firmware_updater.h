@@ -9,12 +9,12 @@
 // - sender thread: SendStep.
 // Shared between them, all atomic: the transfer state (inside the loader), the
 // stop flag, the last address sent, the current percentage, the version flag,
-// the refusal count and the timer-restart flag, the window handle. The
-// version text is the one value guarded by a mutex (a string cannot be
-// atomic). Hand-over rule: write the transfer state, then signal the wake-up
-// event. The codec's sending half runs on the sender thread (and once, for the
-// hello, on the user-interface thread before the sender is first woken); its
-// receiving half on the receiver thread.
+// the refusal count, the timer-restart, start-in-flight and finished flags,
+// the window handle. The version text is the one value guarded by a mutex (a
+// string cannot be atomic). Hand-over rule: write the transfer state, then
+// signal the wake-up event. The codec's sending half runs on the sender
+// thread (and once, for the hello, on the user-interface thread before the
+// sender is first woken); its receiving half on the receiver thread.
 #pragma once
 
 #include <atomic>
@@ -99,6 +99,8 @@ private:
     void UpdateProgress();
     void SetStateAndWake(std::uint8_t state);
     void RefuseAndRepeat(std::uint8_t repeatState);
+    // Posts the final event unless one was posted; false when one was.
+    bool Finish(std::uint32_t code);
     void HandleAnswerA(const McuFrameInfo& info);
     void HandleAnswerB(const McuFrameInfo& info);
     bool WriteFrame();
@@ -131,6 +133,14 @@ private:
     // Set when an answer stopped the timer and asked for a repeat: that
     // repeat must start the timer again.
     std::atomic<bool> m_restartTimerOnRepeat{false};
+    // The start block is the frame in flight: only then does an 'a' answer
+    // count. A late second 'a' (its frame was repeated after a time-out)
+    // would otherwise send the next data block before the one in flight was
+    // answered.
+    std::atomic<bool> m_startInFlight{false};
+    // The transfer's final event (2 or 3) was posted: answers that come late
+    // and ticks change nothing any more, so it is posted once.
+    std::atomic<bool> m_finished{false};
     // The receiver handled a frame and the codec may hold another one.
     bool m_parseAgain = false;
 };

@@ -21,4 +21,5 @@ ensure_packages() {
 }
 
 # Packages that building and testing need.
-KESTROVAN_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev srecord)
+KESTROVAN_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev srecord
+                          qt6-base-dev fonts-dejavu-core)
