@@ -18,7 +18,7 @@
 #                           no-file   no firmware file next to the program
 #                           busy      another program holds the serial port
 #   --size BYTES          firmware image size (default 16384)
-#   --trace               write the frame trace (KESTROVAN_TRACE=1) into the log
+#   --trace               print the frame trace (KESTROVAN_TRACE=1) after the summary
 #   --keep                keep the scratch system root (its path is printed)
 #   --timeout SECONDS     give up after this long (default 120)
 #
@@ -204,10 +204,13 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
 fi
 echo "== running kestrovan (family $family, platform $platform, on $mode)"
 started=$(date +%s.%N)
+# Seconds on the monotonic clock, which the trace's milliseconds also count.
+started_uptime=$(cut -d' ' -f1 /proc/uptime)
 (
     export KESTROVAN_SYSROOT=$root
     export KESTROVAN_SCREENSHOT=$screenshot
-    [ "$trace" -eq 1 ] && export KESTROVAN_TRACE=1
+    # The trace gives the time of the first data block; it changes nothing else.
+    export KESTROVAN_TRACE=1
     [ "$key" -eq 1 ] && export KESTROVAN_AUTOMATE=key-update
     [ "$mode" = offscreen ] && export QT_QPA_PLATFORM=offscreen
     exec "$app_dir/kestrovan"
@@ -234,6 +237,7 @@ while ! grep -Eq "$final_pattern" "$root/kestrovan.log" 2>/dev/null; do
 done
 sleep 0.5  # the screenshot is taken once the final text is on screen
 ended=$(date +%s.%N)
+peak_kib=$(awk '/^VmHWM:/ { print $2 }' "/proc/$app_pid/status" 2>/dev/null || true)
 kill -TERM "$app_pid"
 app_status=0
 wait "$app_pid" || app_status=$?
@@ -293,8 +297,22 @@ awk -v a="$started" -v b="$ended" 'BEGIN { printf "time:        %.1f s\n", b - a
 echo "result:      event ${final_code:-none}: ${final_text:-?}"
 [ "$key" -eq 1 ] && echo "key update:  ${key_text:-?}"
 echo "image:       $image_ok"
+# The first data block: 'b' (family A) or 'Y' 0x02 (family B) behind the header.
+first_block_ms=$(grep -E '\[trace\] [0-9]+ ms -> mcu (21 23 41 4F .. .. 62|24 23 33 01 .. 59 02)' \
+                 "$root/kestrovan.log" | head -1 | awk '{ print $2 }')
+if [ -n "$first_block_ms" ]; then
+    awk -v t="$first_block_ms" -v s="$started_uptime" \
+        'BEGIN { printf "first block: %.2f s after the program was started\n", t / 1000 - s }'
+fi
+[ -n "$peak_kib" ] && echo "peak memory: $((peak_kib / 1024)) MiB resident (VmHWM of kestrovan)"
 echo "screenshot:  $saved"
 echo "logs:        kestrovan.log, bootloader.log, port_owner.log in the scratch root (--keep)"
+
+if [ "$trace" -eq 1 ]; then
+    echo
+    echo "== frame trace"
+    grep -F '[trace]' "$root/kestrovan.log" || true
+fi
 
 ok=1
 [ "$final_code" = "$expected" ] || ok=0

@@ -427,8 +427,14 @@ std::string SRecordLine(char type, std::uint32_t address, const Bytes& data) {
 std::string FamilyAFile(const Bytes& image, std::string_view tag) {
     std::vector<std::string> lines = {SRecordLine('0', 0, {'F', 'W'})};
     if (!tag.empty()) {
-        Bytes data(3, 0);
-        data.insert(data.end(), tag.begin(), tag.end());
+        // Three zero bytes, then the tag (reserve first: GCC 12 at -O2 takes
+        // an insert into the three-byte vector for an overflow).
+        Bytes data;
+        data.reserve(3 + tag.size());
+        data.assign(3, 0);
+        for (const char character : tag) {
+            data.push_back(static_cast<std::uint8_t>(character));
+        }
         lines.push_back(SRecordLine('1', kTagAddressA, data));
     }
     for (std::size_t offset = 0; offset < image.size(); offset += kRecordBytesA) {

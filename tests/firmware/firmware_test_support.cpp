@@ -57,8 +57,14 @@ std::string SRecord(char type, std::uint32_t address, std::string_view data) {
 }
 
 std::string TagRecord(std::string_view tag) {
-    std::vector<std::uint8_t> data(3, 0);
-    data.insert(data.end(), tag.begin(), tag.end());
+    // Three zero bytes, then the tag. Built by reserve and push_back: GCC 12
+    // at -O2 takes an insert into the three-byte vector for an overflow.
+    std::vector<std::uint8_t> data;
+    data.reserve(3 + tag.size());
+    data.assign(3, 0);
+    for (const char character : tag) {
+        data.push_back(static_cast<std::uint8_t>(character));
+    }
     return SRecord('1', CMcuFileFrame::kPlatformTagAddress, data);
 }
 
