@@ -174,7 +174,7 @@ sim_args=(--family "$family" --link "$root/dev/ttyS3" --ready-file "$root/sim.re
 case "$fault" in
     silence) sim_args+=(--silent-after 5) ;;
     refusals) sim_args+=(--refuse-block 2:1000) ;;
-    noise) sim_args+=(--noise --split --corrupt-rate 0.1 --seed 7) ;;
+    noise) sim_args+=(--noise --split --corrupt-rate 0.03 --seed 7) ;;
 esac
 "$sim_bin" "${sim_args[@]}" 2> "$root/bootloader.err" &
 pids+=($!)
@@ -298,8 +298,8 @@ echo "result:      event ${final_code:-none}: ${final_text:-?}"
 [ "$key" -eq 1 ] && echo "key update:  ${key_text:-?}"
 echo "image:       $image_ok"
 # The first data block: 'b' (family A) or 'Y' 0x02 (family B) behind the header.
-first_block_ms=$(grep -E '\[trace\] [0-9]+ ms -> mcu (21 23 41 4F .. .. 62|24 23 33 01 .. 59 02)' \
-                 "$root/kestrovan.log" | head -1 | awk '{ print $2 }')
+first_block_ms=$(awk '/\[trace\] [0-9]+ ms -> mcu (21 23 41 4F .. .. 62|24 23 33 01 .. 59 02)/ {
+                          print $2; exit }' "$root/kestrovan.log")
 if [ -n "$first_block_ms" ]; then
     awk -v t="$first_block_ms" -v s="$started_uptime" \
         'BEGIN { printf "first block: %.2f s after the program was started\n", t / 1000 - s }'
