@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "mcu_link/mcu_frame_codec.h"
+#include "mcu_link/receive_buffer.h"
 
 class CSumFrameCodec : public CMcuFrameCodec {
 public:
@@ -25,7 +26,7 @@ public:
     static constexpr std::uint32_t kFrameOverheadBytes = 8;
     static constexpr std::uint32_t kMaxPayloadBytes = 255;  // the length is one byte
     static constexpr std::uint32_t kFrameBufBytes = 512;
-    static constexpr std::uint32_t kRecvBufBytes = 5120;
+    static constexpr std::uint32_t kRecvBufBytes = CReceiveBuffer::kCapacityBytes;
 
     CSumFrameCodec() = default;
     ~CSumFrameCodec() override = default;
@@ -49,7 +50,7 @@ public:
     void FreeRecvData() override { m_frame.payload.reset(); }
 
     // Bytes waiting in the receive buffer.
-    std::uint32_t GetRecvCount() const { return m_recvCount; }
+    std::uint32_t GetRecvCount() const { return m_recv.Count(); }
 
 private:
     struct FrameRecord {
@@ -70,8 +71,7 @@ private:
     std::array<std::uint8_t, kFrameBufBytes> m_frameBuf{};
     std::uint32_t m_frameLen = 0;
     FrameRecord m_frame;
-    std::array<std::uint8_t, kRecvBufBytes> m_recvBuf{};  // zero behind the filled part
-    std::uint32_t m_recvCount = 0;
+    CReceiveBuffer m_recv;
     // Why the last UnpackFrame refused its frame ("accepted" when it did not).
     const char* m_rejectReason = "accepted";
     bool m_framed = true;

@@ -39,25 +39,19 @@ bool CXorFrameCodec::PutRecvData(const std::uint8_t* bytes, std::uint32_t count,
         return false;
     }
     m_framed = framed;
-    // Compared this way round so that a huge count cannot wrap the sum.
-    if (count <= kRecvBufBytes - m_recvCount) {
-        std::memcpy(m_recvBuf.data() + m_recvCount, bytes, count);
-        m_recvCount += count;
+    if (m_recv.Append(bytes, count)) {
         return true;
     }
-    // Overflow: drop what is buffered and the offered bytes alike. Only the
-    // filled part needs clearing; everything behind it is zero already.
-    std::fill_n(m_recvBuf.begin(), m_recvCount, std::uint8_t{0});
-    m_recvCount = 0;
+    // Overflow: what was buffered and the offered bytes are dropped alike.
     return false;
 }
 
 bool CXorFrameCodec::ParseRecvBuf() {
-    const std::uint32_t count = m_recvCount;
+    const std::uint32_t count = m_recv.Count();
     if (count == 0) {
         return false;
     }
-    const std::uint8_t* b = m_recvBuf.data();
+    const std::uint8_t* b = m_recv.Data();
 
     // Each start mark is tried in turn and the first one whose frame is
     // complete wins; so a truncated frame followed by a whole one gives way to
@@ -89,10 +83,7 @@ bool CXorFrameCodec::ParseRecvBuf() {
     }
 
     // Consume everything up to the end mark, noise in front of the frame too.
-    const std::uint32_t remaining = count - (end + 1);
-    std::memmove(m_recvBuf.data(), m_recvBuf.data() + end + 1, remaining);
-    std::fill(m_recvBuf.begin() + remaining, m_recvBuf.begin() + count, std::uint8_t{0});
-    m_recvCount = remaining;
+    m_recv.ConsumeThrough(end);
     return valid;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "mcu_link/mcu_frame_codec.h"
+#include "mcu_link/receive_buffer.h"
 
 class CXorFrameCodec : public CMcuFrameCodec {
 public:
@@ -24,7 +25,7 @@ public:
     static constexpr std::uint32_t kFrameOverheadBytes = 8;
     static constexpr std::uint32_t kFrameBufBytes = 512;
     static constexpr std::uint32_t kMaxPayloadBytes = kFrameBufBytes - kFrameOverheadBytes;  // 504
-    static constexpr std::uint32_t kRecvBufBytes = 5120;
+    static constexpr std::uint32_t kRecvBufBytes = CReceiveBuffer::kCapacityBytes;
 
     CXorFrameCodec() = default;
     ~CXorFrameCodec() override = default;
@@ -45,7 +46,7 @@ public:
     void FreeRecvData() override { m_frame.payload.reset(); }
 
     // Bytes waiting in the receive buffer.
-    std::uint32_t GetRecvCount() const { return m_recvCount; }
+    std::uint32_t GetRecvCount() const { return m_recv.Count(); }
 
 private:
     // The last unpacked frame (or the header of the frame being built).
@@ -65,8 +66,7 @@ private:
 
     std::array<std::uint8_t, kFrameBufBytes> m_frameBuf{};
     std::uint32_t m_frameLen = 0;
-    std::array<std::uint8_t, kRecvBufBytes> m_recvBuf{};  // zero behind the filled part
-    std::uint32_t m_recvCount = 0;
+    CReceiveBuffer m_recv;
     FrameRecord m_frame;
     // Why the last UnpackFrame refused its frame ("accepted" when it did not).
     const char* m_rejectReason = "accepted";

@@ -116,6 +116,9 @@ protected:
         MakeHolder();
         PostStartUp();
         ASSERT_TRUE(WaitUntilFinished()) << m_sim.Log();
+        // The sender posts the progress of the last frame after its write; a
+        // quick final answer can be handled, and its event posted, first.
+        PumpFor(50ms);
     }
     // Moves the clock by one answer time-out once the simulator has received
     // `frames` frames (so that the timer of the last one runs).
